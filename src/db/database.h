@@ -37,6 +37,8 @@ class Value {
   std::int64_t AsInt64() const;
   double AsFloat() const;
   TDateTime AsDateTime() const;
+  // The stored alternative (a date-time is the last one), for the binder.
+  const Storage& Raw() const { return v_; }
 
  private:
   Storage v_;
