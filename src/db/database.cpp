@@ -932,6 +932,20 @@ bool Query::HasField(std::string_view name) const {
   return impl_->columnIndex.find(name) != impl_->columnIndex.end();
 }
 
+int Query::FieldCount() const { return static_cast<int>(impl_->columns.size()); }
+
+std::string Query::FieldName(int index) const {
+  if (index < 0 || index >= FieldCount()) throw EDatabaseError("Field index out of range");
+  const XSQLVAR& v = impl_->out.da()->sqlvar[index];
+  return std::string(v.aliasname, static_cast<std::size_t>(v.aliasname_length));
+}
+
+const Value& Query::Field(int index) const {
+  if (index < 0 || index >= FieldCount()) throw EDatabaseError("Field index out of range");
+  if (impl_->current >= impl_->recordCount) throw EDatabaseError("No current record");
+  return impl_->rows[static_cast<std::size_t>(impl_->current) * impl_->columns.size() + index];
+}
+
 std::int64_t Query::RowsAffected() const {
   if (impl_->rowsAffected < 0) impl_->rowsAffected = impl_->ReadRowsAffected();
   return impl_->rowsAffected;

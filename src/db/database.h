@@ -123,6 +123,11 @@ class Query {
   // name is unknown or there is no current row.
   const Value& FieldByName(std::string_view name) const;
   bool HasField(std::string_view name) const;
+  // Columns of the prepared statement by position (0-based); Field raises
+  // when there is no current row.
+  int FieldCount() const;
+  std::string FieldName(int index) const;
+  const Value& Field(int index) const;
 
   // Rows changed by the last ExecSQL.
   std::int64_t RowsAffected() const;
