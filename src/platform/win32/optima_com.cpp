@@ -157,6 +157,12 @@ class ComDispatchObject : public optima::IDispatchObject {
   ComPtr<IDispatch> dispatch_;
 };
 
+template <typename T>
+optima::Variant WholeNumber(T value) {
+  if (std::in_range<std::int32_t>(value)) return static_cast<std::int32_t>(value);
+  return static_cast<double>(value);
+}
+
 std::shared_ptr<optima::IDispatchObject> ObjectResult(ComPtr<IDispatch> dispatch) {
   if (!dispatch) throw EOleException(kNoObject);
   return std::make_shared<ComDispatchObject>(std::move(dispatch));
@@ -371,17 +377,15 @@ optima::Variant FromVariant(const VARIANT& value) {
       CheckConversion(VariantChangeType(&converted.get(), source, 0, VT_I4));
       return static_cast<std::int32_t>(converted.get().lVal);
     }
+    // Wider whole numbers stay exact as a double when they leave the 32-bit range.
     case VT_UI4:
+      return WholeNumber(value.ulVal);
     case VT_UINT:
+      return WholeNumber(value.uintVal);
     case VT_I8:
-    case VT_UI8: {
-      VariantOwner converted;
-      if (SUCCEEDED(VariantChangeType(&converted.get(), source, 0, VT_I4))) {
-        return static_cast<std::int32_t>(converted.get().lVal);
-      }
-      CheckConversion(VariantChangeType(converted.Out(), source, 0, VT_R8));
-      return converted.get().dblVal;
-    }
+      return WholeNumber(value.llVal);
+    case VT_UI8:
+      return WholeNumber(value.ullVal);
     case VT_R8:
       return value.dblVal;
     case VT_R4:

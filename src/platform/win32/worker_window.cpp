@@ -158,7 +158,6 @@ void WorkerWindow::CreateControls() {
   SendMessageW(toolBar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
   SendMessageW(toolBar_, TB_SETIMAGELIST, 0, 0);
   SendMessageW(toolBar_, TB_SETINDENT, 0, 0);
-  SendMessageW(toolBar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));
   TBBUTTON buttons[2]{};
   const int ids[2] = {kToolButton1Id, kToolButton2Id};
   for (int i = 0; i < 2; ++i) {
@@ -170,6 +169,14 @@ void WorkerWindow::CreateControls() {
   }
   SendMessageW(toolBar_, TB_ADDBUTTONSW, 2, reinterpret_cast<LPARAM>(buttons));
   SendMessageW(toolBar_, TB_SETBUTTONSIZE, 0, MAKELPARAM(kToolButtonWidth, kPanelHeight));
+  // Buttons without picture or caption would shrink to their padding.
+  for (int id : ids) {
+    TBBUTTONINFOW info{};
+    info.cbSize = sizeof(info);
+    info.dwMask = TBIF_SIZE;
+    info.cx = kToolButtonWidth;
+    SendMessageW(toolBar_, TB_SETBUTTONINFOW, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&info));
+  }
 
   progress_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, child, kToolPanelWidth, 0,
                               kClientWidth - kToolPanelWidth, kPanelHeight, panel1_, nullptr,
@@ -271,6 +278,8 @@ LRESULT WorkerWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         DestroyWindow(hwnd_);
       }
       return 0;
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(font_);
     case WM_DESTROY:
       if (!destroying_) PostQuitMessage(0);
       return 0;
