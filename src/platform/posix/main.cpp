@@ -12,6 +12,14 @@
 #include "shell/ewform.h"
 #include "shell/switches.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+// In a sanitizer build the leak check at exit must not scan thread-local
+// storage: the Firebird engine's dynamic TLS blocks are reported with bogus
+// bounds and the check itself crashes. The Firebird libraries' own memory is
+// suppressed separately.
+extern "C" const char* __lsan_default_options() { return "use_tls=0"; }
+#endif
+
 namespace {
 
 // The application title; the Linux build has no task bar to show it in.
