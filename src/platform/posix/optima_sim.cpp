@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
@@ -225,8 +226,9 @@ Json TextValue(const std::string& member, const Variant& value) {
 
 Json IntegerValue(const std::string& member, const Variant& value) {
   if (const auto* i = std::get_if<std::int32_t>(&value)) return *i;
+  // A whole number within range carried by a double is taken as well.
   if (const auto* d = std::get_if<double>(&value)) {
-    if (*d == static_cast<double>(static_cast<std::int32_t>(std::clamp(*d, -2147483648.0, 2147483647.0))))
+    if (std::isfinite(*d) && *d >= -2147483648.0 && *d <= 2147483647.0 && std::trunc(*d) == *d)
       return static_cast<std::int32_t>(*d);
   }
   Fail("Niezgodność typów: właściwość " + std::string(member) + " wymaga liczby całkowitej");
@@ -356,7 +358,7 @@ class DirState {
     if (it == doc_.end()) return true;
     const std::string l = Cp1250ToUtf8(login), p = Cp1250ToUtf8(password), s = Cp1250ToUtf8(server);
     return std::any_of(it->begin(), it->end(), [&](const Json& op) {
-      return op["login"] == l && op["password"] == p && op["server"] == s;
+      return op.value("login", "") == l && op.value("password", "") == p && op.value("server", "") == s;
     });
   }
 
@@ -849,7 +851,6 @@ class Session : public optima::ISession {
                                                       const std::string& filter) override {
     DirState& dir = *core_->login->dir;
     dir.Journal("OpenObject", {progId, filter});
-    dir.Refresh();
     dir.CheckFail("OpenObject:" + progId);
     RequireActive(*core_->login);
     const auto info = std::find_if(std::begin(kKinds), std::end(kKinds),
@@ -952,7 +953,6 @@ class Import : public optima::IImport {
 
   void ImportFromFile(const std::string& path, std::int32_t) override {
     dir_->Journal("Import", {path});
-    dir_->Refresh();
     dir_->CheckFail("Import");
     if (!login_ || !login_->Active()) Fail("Import wymaga zalogowania (brak wywołania Login importu)");
     DirState& erp = *login_->dir;
@@ -991,6 +991,7 @@ class Automation : public optima::IAutomation {
  public:
   std::unique_ptr<optima::IApplication> CreateApplication() override {
     const std::shared_ptr<DirState> dir = Current();
+    dir->RecheckFiles();
     dir->Journal("CreateApplication", {});
     dir->CheckFail("CreateApplication");
     return std::make_unique<Application>(dir);
@@ -1004,7 +1005,9 @@ class Automation : public optima::IAutomation {
   }
 
  private:
-  // The state of the current directory, read again if its file changed.
+  // The state of the current directory, read again if its file changed. The
+  // state is checked once per call of the automation object (once per order,
+  // and again at session save), not at every look-up.
   std::shared_ptr<DirState> Current() {
     std::error_code ec;
     fs::path dir = fs::current_path(ec);
@@ -1012,7 +1015,6 @@ class Automation : public optima::IAutomation {
     std::shared_ptr<DirState>& state = dirs_[dir.native()];
     if (!state) state = std::make_shared<DirState>(dir);
     state->Refresh();
-    state->RecheckFiles();
     return state;
   }
 

@@ -29,8 +29,9 @@
 //   session save; a code already held by another record refuses the save.
 //
 // optima-sim.log: the journal, one line per call as it happens, before the
-//   call can fail: the call's name, then for each argument a blank and the
-//   argument. Names and arguments:
+//   call can fail (only a failure to find or read optima-sim.json at "create
+//   application" or "create import" leaves no line): the call's name, then for
+//   each argument a blank and the argument. Names and arguments:
 //     CreateApplication
 //     Open <a> <b>
 //     Login <login> <password> <server>      (the 18 flags are not written)
