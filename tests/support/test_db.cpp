@@ -1,5 +1,6 @@
 #include "support/test_db.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -28,35 +29,62 @@ std::string ReadFile(const std::filesystem::path& p) {
   return s.str();
 }
 
-// The template database, built on first use and removed when the program ends.
+std::uint64_t Fnv1a(const std::string& text) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+// The template database, built on first use. ctest runs every test in a
+// process of its own, so the template is kept in the temporary folder under
+// a name made from the schema script's text and shared by later processes;
+// a changed script gives a new name. It is built in a private folder and
+// renamed into place, so a process never sees a half-built template.
 class Template {
  public:
   const std::string& Path() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (path_.empty()) Build();
+    if (path_.empty()) Find();
     return path_;
-  }
-  ~Template() {
-    std::error_code ec;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
   }
 
  private:
-  void Build() {
-    dir_ = MakeTempDir("trelvex-template-");
-    std::string path = (dir_ / "retail.fdb").string();
-    db::CreateDatabase(path, TestDb::kUser, TestDb::kPassword);
+  void Find() {
     const std::filesystem::path script = std::filesystem::path(TRELVEX_SOURCE_DIR) / "sql" / "retail_schema.sql";
-    const std::filesystem::path log = dir_ / "isql.log";
-    std::string cmd = std::string("isql-fb -b -q -user ") + TestDb::kUser + " -password " + TestDb::kPassword +
-                      " -i '" + script.string() + "' '" + path + "' >'" + log.string() + "' 2>&1";
-    int rc = std::system(cmd.c_str());
-    if (rc != 0) throw Exception("retail schema failed (" + cmd + "):\n" + ReadFile(log));
-    path_ = path;
+    const std::string text = ReadFile(script);
+    if (text.empty()) throw Exception("retail schema script missing: " + script.string());
+    char name[64];
+    std::snprintf(name, sizeof name, "trelvex-template-%016llx",
+                  static_cast<unsigned long long>(Fnv1a(text)));
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / name;
+    const std::filesystem::path file = dir / "retail.fdb";
+    if (!std::filesystem::exists(file)) Build(script, dir);
+    path_ = file.string();
+  }
+
+  static void Build(const std::filesystem::path& script, const std::filesystem::path& dir) {
+    const std::filesystem::path work = MakeTempDir("trelvex-building-");
+    const std::string path = (work / "retail.fdb").string();
+    const std::filesystem::path log = work / "isql.log";
+    try {
+      db::CreateDatabase(path, TestDb::kUser, TestDb::kPassword);
+      std::string cmd = std::string("isql-fb -b -q -user ") + TestDb::kUser + " -password " + TestDb::kPassword +
+                        " -i '" + script.string() + "' '" + path + "' >'" + log.string() + "' 2>&1";
+      if (std::system(cmd.c_str()) != 0) throw Exception("retail schema failed (" + cmd + "):\n" + ReadFile(log));
+    } catch (...) {
+      std::error_code ec;
+      std::filesystem::remove_all(work, ec);
+      throw;
+    }
+    std::error_code ec;
+    std::filesystem::rename(work, dir, ec);  // fails when another process was first: use its template
+    if (ec) std::filesystem::remove_all(work, ec);
   }
 
   std::mutex mutex_;
-  std::filesystem::path dir_;
   std::string path_;
 };
 
