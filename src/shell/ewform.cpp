@@ -85,7 +85,7 @@ void TEWForm::Go() {
         return;
       }
       HostNotice notice = MakeHostNotice(code, value, text);
-      std::int64_t hostWnd = StrToIntDef(SwitchValue("HANDLE"), 0);
+      std::int64_t hostWnd = StrToInt64Def(SwitchValue("HANDLE"), 0);
       if (hostWnd != 0) host_.Send(hostWnd, notice);
       AddLog(std::string(EventName(code)) + "(" + std::to_string(value) + ", \"" +
              std::string(notice.Text, notice.TextLength) + "\")");
