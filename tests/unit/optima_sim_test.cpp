@@ -280,6 +280,8 @@ TEST_F(OptimaSim, UnsavedRecordsAreLostAndDuplicatesRefused) {
   EXPECT_EQ(ReadFile(dir_ / "optima-sim.json"), before);
   Order order(*automation);
   EXPECT_THROW(order.session->OpenObject("CDN.Towary", "Twr_Kod='NOWY'"), EOleException);
+  order.session->Save();  // nothing pending: the file is not rewritten
+  EXPECT_EQ(ReadFile(dir_ / "optima-sim.json"), before);
 
   // A code that is already taken, or none at all, refuses the save.
   auto products = order.session->OpenObject("CDN.Towary", "");

@@ -754,6 +754,7 @@ class Collection : public optima::IDispatchObject {
 
 void DirState::Commit(const std::vector<std::shared_ptr<Record>>& records) {
   Refresh();
+  if (records.empty()) return;  // nothing to store: the file stays as it is
   Json next = doc_;
   Index index[3] = {index_[0], index_[1], index_[2]};
   std::vector<std::string> codes;
