@@ -16,6 +16,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# No hot/cold splitting of functions: with GCC 12's DWARF-2 unwinder on i686
+# the unwind entries of the split-off ".cold" parts are not always found, and
+# an exception thrown there ends the program ("terminate called ...").
+set(CMAKE_C_FLAGS_INIT "-fno-reorder-blocks-and-partition")
+set(CMAKE_CXX_FLAGS_INIT "-fno-reorder-blocks-and-partition")
+
 # One program file that runs alone: no libgcc/libstdc++ DLLs beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
