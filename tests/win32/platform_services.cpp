@@ -1,8 +1,10 @@
 // Process services of the Windows build: program file, version resource,
 // current directory and run-time libraries.
 #include <windows.h>
+#include <ibase.h>
 
 #include <filesystem>
+#include <type_traits>
 #include <fstream>
 
 #include "check.h"
@@ -10,6 +12,14 @@
 #include "common/error.h"
 #include "common/platform.h"
 #include "platform/win32/win_text.h"
+
+// The Firebird client header, taken from the Linux package, declares the
+// client's functions with the Windows calling convention for this build.
+static_assert(std::is_same_v<decltype(&isc_detach_database),
+                             ISC_STATUS(__stdcall*)(ISC_STATUS*, isc_db_handle*)>);
+static_assert(!std::is_same_v<decltype(&isc_detach_database),
+                              ISC_STATUS(__cdecl*)(ISC_STATUS*, isc_db_handle*)>);
+static_assert(sizeof(ISC_STATUS) == 4 && sizeof(ISC_LONG) == 4);
 
 namespace fs = std::filesystem;
 using namespace trelvex;
