@@ -130,6 +130,7 @@ std::wstring PrepareFolder(const std::wstring& name) {
     FindClose(find);
   }
   RemoveDirectoryW(logDir.c_str());
+  DeleteFileW(logDir.c_str());  // a file in its place
   CreateDirectoryW(dir.c_str(), nullptr);
   const std::wstring exe = dir + L"\\Trelvex.exe";
   CopyFileW(workerExe.c_str(), exe.c_str(), FALSE);
@@ -339,6 +340,25 @@ TEST_CASE("a host answering 0: the pass still ends with KONIEC; no log without L
   CheckFailedPass(worker, 0);
   CHECK(!LogFolderExists(exe));
   answer = 1;
+  DestroyWindow(host);
+}
+
+TEST_CASE("a Log folder that cannot be made: the log is skipped, the worker ends normally") {
+  HWND host = CreateHostWindow();
+  notices.clear();
+  answer = 1;
+  const std::wstring exe = PrepareFolder(L"nolog");
+  const std::wstring blocker = exe.substr(0, exe.find_last_of(L'\\')) + L"\\Log";
+  HANDLE file = CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  REQUIRE(file != INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  Worker worker(exe, L"-LOGLEVEL=1 -HANDLE=" + std::to_wstring(reinterpret_cast<std::intptr_t>(host)));
+  REQUIRE(worker.started());
+  CHECK(worker.WaitForEnd(30000));
+  CHECK_EQ(worker.ExitCode(), static_cast<DWORD>(0));
+  CheckFailedPass(worker, 0);
+  CHECK((GetFileAttributesW(blocker.c_str()) & FILE_ATTRIBUTE_DIRECTORY) == 0);  // still the file
+  DeleteFileW(blocker.c_str());
   DestroyWindow(host);
 }
 
