@@ -4,6 +4,8 @@
 #include <commctrl.h>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "check.h"
 #include "platform/win32/worker_window.h"
@@ -192,14 +194,46 @@ TEST_CASE("window: the first tool button runs its handler; closing waits for it"
   SendMessageW(w.panel2(), WM_COMMAND, MAKEWPARAM(1, BN_CLICKED), reinterpret_cast<LPARAM>(w.toolBar()));
   CHECK_EQ(clicks, 1);
   CHECK(aliveAfterClose);
-  CHECK(!IsWindow(w.hwnd()));  // closed once the handler returned
-  w.RunMessageLoop();          // and the loop ends
+  w.RunMessageLoop();  // the close follows the pass and ends the loop
+  CHECK(!IsWindow(w.hwnd()));
 
   WorkerWindow v;
   int other = 0;
   v.SetToolButton1Handler([&] { ++other; });
   SendMessageW(v.panel2(), WM_COMMAND, MAKEWPARAM(2, BN_CLICKED), reinterpret_cast<LPARAM>(v.toolBar()));
   CHECK_EQ(other, 0);  // the second button has no action
+  DrainQueue();
+}
+
+TEST_CASE("window: a close during the first pass waits for its terminate message") {
+  DrainQueue();
+  WorkerWindow w;
+  std::vector<std::string> order;
+  w.SetTerminateHandler([&] { order.push_back("terminate"); });
+  w.RunPass([&] {
+    SendMessageW(w.hwnd(), WM_CLOSE, 0, 0);  // the host closes the hidden window
+    order.push_back(IsWindow(w.hwnd()) ? "alive" : "gone");
+    w.PostTerminate();  // the end of the pass
+  });
+  w.RunMessageLoop();
+  CHECK(order == (std::vector<std::string>{"alive", "terminate"}));
+  CHECK(!IsWindow(w.hwnd()));
+  DrainQueue();
+
+  // A pass that raises still lets a later close through.
+  WorkerWindow v;
+  bool thrown = false;
+  try {
+    v.RunPass([&] {
+      SendMessageW(v.hwnd(), WM_CLOSE, 0, 0);
+      throw std::runtime_error("x");
+    });
+  } catch (const std::runtime_error&) {
+    thrown = true;
+  }
+  CHECK(thrown);
+  v.RunMessageLoop();
+  CHECK(!IsWindow(v.hwnd()));
   DrainQueue();
 }
 

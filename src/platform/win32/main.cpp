@@ -39,7 +39,7 @@ void Run() {
   window.SetTerminateHandler([&form] { form.AppTerminate(); });
   window.SetToolButton1Handler([&form] { form.ToolButton1Click(); });
 
-  form.FormCreate();  // runs the first pass while the window is hidden
+  window.RunPass([&form] { form.FormCreate(); });  // the first pass, window hidden
   if (show) window.Show();
   window.RunMessageLoop();
 }

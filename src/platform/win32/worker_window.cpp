@@ -231,6 +231,26 @@ void WorkerWindow::ProcessMessages() {
   }
 }
 
+void WorkerWindow::RunPass(const std::function<void()>& pass) {
+  inPass_ = true;
+  try {
+    pass();
+  } catch (...) {
+    EndPass();
+    throw;
+  }
+  EndPass();
+}
+
+void WorkerWindow::EndPass() {
+  inPass_ = false;
+  if (closePending_) {
+    // Closed through the queue, after what the pass posted (APP_TERMINATE).
+    closePending_ = false;
+    PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+  }
+}
+
 void WorkerWindow::Show() {
   ShowWindow(hwnd_, SW_SHOWNORMAL);
   UpdateWindow(hwnd_);
@@ -258,21 +278,17 @@ LRESULT WorkerWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kToolButton1Id) {
-        if (!inButton_) {
-          inButton_ = true;
+        if (!inPass_) {
+          inPass_ = true;
           RunHandler(onToolButton1_);
-          inButton_ = false;
-          if (closePending_) {
-            closePending_ = false;
-            DestroyWindow(hwnd_);
-          }
+          EndPass();
         }
         return 0;
       }
       break;
     case WM_CLOSE:
       // A pass that is running finishes first; the window closes after it.
-      if (inButton_) {
+      if (inPass_) {
         closePending_ = true;
       } else {
         DestroyWindow(hwnd_);

@@ -54,6 +54,10 @@ class WorkerWindow : public IWorkerWindow {
   void SetTerminateHandler(std::function<void()> handler) { onTerminate_ = std::move(handler); }
   void SetToolButton1Handler(std::function<void()> handler) { onToolButton1_ = std::move(handler); }
 
+  // Runs a pass outside the message loop (the first one, inside the window's
+  // creation); a request to close the window meanwhile waits for its end.
+  void RunPass(const std::function<void()>& pass);
+
   void Show();
   // Runs the message loop until APP_TERMINATE or the closing of the window
   // ends it.
@@ -80,7 +84,9 @@ class WorkerWindow : public IWorkerWindow {
   HWND memo_ = nullptr;
   HFONT font_ = nullptr;
   int lines_ = 0;
-  bool inButton_ = false;      // a tool button handler is running
+  void EndPass();
+
+  bool inPass_ = false;        // a pass is running
   bool closePending_ = false;  // closing asked for while it ran
   bool destroying_ = false;    // destroyed by the destructor, not by the user
   std::function<void()> onTerminate_;
