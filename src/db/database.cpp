@@ -43,12 +43,13 @@ std::string AsciiUpper(std::string_view s) {
 struct NoCaseHash {
   using is_transparent = void;
   std::size_t operator()(std::string_view s) const noexcept {
-    std::size_t h = 1469598103934665603ull;
+    // FNV-1a over 64 bits, folded to the platform's size_t.
+    std::uint64_t h = 1469598103934665603ull;
     for (char c : s) {
       h ^= static_cast<unsigned char>(AsciiUpper(c));
       h *= 1099511628211ull;
     }
-    return h;
+    return static_cast<std::size_t>(h ^ (h >> 32));
   }
 };
 struct NoCaseEqual {
