@@ -317,8 +317,12 @@ void TDM::ReleaseObjectLock(std::int32_t lockId, bool ownTransaction) {
     q.SetInteger("ID", lockId);
     q.ExecSQL();
     if (ownTransaction) CommitTr(T_BLOKADY);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     if (ownTransaction) RollbackQuietly(*this, T_BLOKADY);
+    // Nothing is raised, but a lock left behind keeps the order from being
+    // edited: the log says so.
+    log_.AddLog("Nie zwolniono blokady (BLOKADY.IDBLOKADY=" + std::to_string(lockId) + ") \"" +
+                ExceptionMessage(e) + "\"");
   }
 }
 
@@ -386,9 +390,12 @@ void TDM::AddMessage(std::int32_t type, std::int32_t sender, std::int32_t addres
     sp.ExecSQL();
     sp.Close();
     CommitTr(Transaction);
-  } catch (const std::exception&) {
-    // A message that cannot be posted is dropped without trace.
+  } catch (const std::exception& e) {
+    // Nothing is raised, but a message the operator never gets is not lost
+    // without trace: the log names it.
     RollbackQuietly(*this, Transaction);
+    log_.AddLog("Nie wys\xB3" "ano wiadomo\x9C" "ci do operatora (ID=" + std::to_string(addressee) +
+                ") \"" + LeftStr(subject, 250) + "\": \"" + ExceptionMessage(e) + "\"");
   }
 }
 

@@ -150,6 +150,26 @@ TEST_F(SessionStatusTest, LockMadeRefusedAndReleased) {
   EXPECT_TRUE(host.received.empty());
 }
 
+TEST_F(SessionStatusTest, LockThatCannotBeReleasedIsNamedInTheLog) {
+  std::int32_t lockId = 0;
+  ASSERT_TRUE(dm->SetObjectLock(52, 12345, -1, lockId, true));
+  {
+    // Another transaction holds the lock row: the delete fails at once.
+    test::RowBlocker blocker(db.Path(), "UPDATE BLOKADY SET OPIS = 'x' WHERE IDBLOKADY = " +
+                                      std::to_string(lockId));
+    EXPECT_NO_THROW(dm->ReleaseObjectLock(lockId, true));
+  }
+  EXPECT_FALSE(dm->T_BLOKADY.Active());
+  EXPECT_EQ(db.Count("SELECT COUNT(*) FROM BLOKADY WHERE IDBLOKADY = " + std::to_string(lockId)),
+            1);
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.lines[0].rfind("Nie zwolniono blokady (BLOKADY.IDBLOKADY=" +
+                                   std::to_string(lockId) + ") \"", 0),
+            0u)
+      << log.lines[0];
+  EXPECT_TRUE(host.received.empty());
+}
+
 TEST_F(SessionStatusTest, LockInTheCallersTransaction) {
   dm->StartTr(dm->T_BLOKADY);
   std::int32_t lockId = 0;
@@ -207,7 +227,11 @@ TEST_F(SessionStatusTest, FailingOperatorMessageIsSwallowed) {
   dm->HostWnd = 5;
   EXPECT_NO_THROW(dm->AddMessage(1, -1, 7, -1, -1, 0, Now(), "s", "b", -1));
   EXPECT_FALSE(dm->Transaction.Active());
-  EXPECT_TRUE(log.lines.empty());
+  // The lost message is named in the log, and nothing goes to the host.
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.lines[0].rfind("Nie wys\xB3" "ano wiadomo\x9C" "ci do operatora (ID=7) \"s\": \"", 0), 0u)
+      << log.lines[0];
+  EXPECT_NE(log.lines[0].find("no messages"), std::string::npos);
   EXPECT_TRUE(host.received.empty());
   // The session's other writes still work.
   db.AddRequest(1, 1, "CURRENT_TIMESTAMP", 1);
@@ -227,7 +251,8 @@ TEST_F(SessionStatusTest, WritesWithoutAConnectionFailQuietly) {
   EXPECT_NO_THROW(idle.ReleaseObjectLock(3, true));
   EXPECT_NO_THROW(idle.AddMessage(1, -1, 7, -1, -1, 0, Now(), "s", "b", -1));
   EXPECT_FALSE(idle.SetDetailStatus(1, 2, "x", ""));
-  ASSERT_EQ(log.lines.size(), 1u);  // the item status failure is reported
+  // The lock release, the lost message and the item status failure are named.
+  ASSERT_EQ(log.lines.size(), 3u);
 }
 
 }  // namespace
