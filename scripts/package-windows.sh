@@ -5,6 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The cross compiler and zip come with the project's setup.
+TRELVEX_NO_WINDOWS=0 bash scripts/setup.sh >/dev/null
+
 build=${TRELVEX_WIN32_BUILD:-build-win32}
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target Trelvex
