@@ -79,7 +79,10 @@ std::string FormatXmlNumber(double value) {
   // amounts were written in the database, rather than its binary expansion:
   // 1.005 is an exact half in the data even if the double is slightly below.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
+  // The same digits as printf's "%.14e", without the locale and format parsing.
+  const auto written =
+      std::to_chars(buf, buf + sizeof buf - 1, std::fabs(value), std::chars_format::scientific, 14);
+  *written.ptr = '\0';
   std::string digits;
   const char* p = buf;
   for (; *p && *p != 'e'; ++p) {
