@@ -261,6 +261,7 @@ TEST(ExportE2E, ASecondRunTakesOnlyNewRequestsAndRefusesAnExportedOrder) {
 
   const WorkerResult first = w.Run();
   ASSERT_FALSE(first.timedOut);
+  EXPECT_EQ(first.exitCode, 0) << first.stderrText;
   TestDb& db = w.Db();
   ASSERT_EQ(db.Int("SELECT STATUS FROM EKSPHEAD WHERE ID = 1"), 2) << first.stdoutText;
   const auto requestAfterFirst = Rows(db, "SELECT STATUS, STATUSINFO, DATASTART, DATAKONIEC FROM EKSPHEAD");
