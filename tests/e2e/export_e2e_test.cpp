@@ -252,6 +252,32 @@ INSTANTIATE_TEST_SUITE_P(
                       ErpFailure{"NotInstalled", nullptr, 4, nullptr, false}),
     [](const ::testing::TestParamInfo<ErpFailure>& info) { return std::string(info.param.name); });
 
+TEST(ExportE2E, ALongErpErrorIsCutOnlyWhereTheItemColumnEnds) {
+  // 300 characters of the ERP's text, each one byte in Windows-1250.
+  std::string text;
+  for (int k = 0; k < 59; ++k) text += "Błąd ";
+  text += "Błąd!";
+  WorkerWorld w;
+  w.AddKonf(1);  // operator messages about errors only
+  w.WriteErpState(json({{"Login", text}}).dump());
+  w.AddOrder(301, "ZAM/2026/301", 2, 0, 0, {1});
+  w.AddRequest(1, 0.1, {301});
+
+  const WorkerResult r = w.Run();
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 0) << r.stderrText;
+  TestDb& db = w.Db();
+
+  const std::string message = W("TdmEksporter.EZ (6) " + text);
+  ASSERT_EQ(message.size(), 320u);
+  EXPECT_EQ(db.Text("SELECT STATUSINFO FROM EKSPDETAIL"), message.substr(0, 255));
+  EXPECT_EQ(db.Text("SELECT CAST(LOG AS VARCHAR(1000)) FROM EKSPHEAD"), W("1/1 \"ZAM/2026/301\" ") + message);
+  EXPECT_EQ(Rows(db, "SELECT PRIORYTET, IDOBIEKTU, TEMAT FROM WIADOMOSCI"),
+            (std::vector<std::string>{
+                "1|301|Błąd przy eksporcie zamówienia \"ZAM/2026/301\" dla \"BAŁTYK\" (nie wyeksportowano)"}));
+  EXPECT_EQ(db.Text("SELECT CAST(TRESC AS VARCHAR(1000)) FROM WIADOMOSCI"), message);
+}
+
 TEST(ExportE2E, ASecondRunTakesOnlyNewRequestsAndRefusesAnExportedOrder) {
   WorkerWorld w;
   w.AddKonf(0, kBoth);
