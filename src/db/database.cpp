@@ -461,8 +461,13 @@ struct Query::Impl {
   std::vector<Column> columns;
   NameMap columnIndex;
 
-  // Fetched rows, row after row.
-  std::vector<Value> rows;
+  // Fetched rows, packed one after another (a tag byte per field, then its
+  // bytes), so that a large result keeps only the room its values need; the
+  // current row is unpacked into `row` when the cursor reaches it.
+  std::vector<char> packed;
+  std::vector<std::size_t> rowStart;
+  mutable std::vector<Value> row;
+  mutable int unpacked = -1;
   int recordCount = 0;
   int current = 0;
   bool active = false;
@@ -622,13 +627,15 @@ struct Query::Impl {
     ISC_STATUS_ARRAY st{};
     isc_blob_handle blob = 0;
     if (fb.open_blob2(st, &db.handle, &tr.impl().handle, &blob, &id, 0, nullptr)) fb.Raise(st);
+    // Segments are read into a scratch buffer and appended, so the text
+    // held for the row takes only the room it needs (rows of a large request
+    // are all kept in memory).
     std::string text;
+    char chunk[kBlobChunk];
     for (;;) {
-      std::size_t have = text.size();
-      text.resize(have + kBlobChunk);
       unsigned short got = 0;
-      ISC_STATUS rc = fb.get_segment(st, &blob, &got, static_cast<unsigned short>(kBlobChunk), text.data() + have);
-      text.resize(have + got);
+      ISC_STATUS rc = fb.get_segment(st, &blob, &got, static_cast<unsigned short>(kBlobChunk), chunk);
+      text.append(chunk, got);
       if (rc == 0 || rc == isc_segment) continue;
       if (rc == isc_segstr_eof) break;
       std::string msg = fb.StatusText(st);
@@ -735,83 +742,170 @@ struct Query::Impl {
     }
   }
 
-  // Appends the current output row to `rows`.
+  enum Tag : char { kTagNull, kTagInt, kTagFloat, kTagText, kTagDateTime };
+
+  void PackNull() { packed.push_back(kTagNull); }
+  void PackBytes(Tag tag, const void* p, std::size_t n) {
+    packed.push_back(tag);
+    const char* c = static_cast<const char*>(p);
+    packed.insert(packed.end(), c, c + n);
+  }
+  void Pack(const Value& v) {
+    const Value::Storage& raw = v.Raw();
+    switch (raw.index()) {
+      case 1:
+        PackBytes(kTagInt, &std::get<1>(raw), 8);
+        break;
+      case 2:
+        PackBytes(kTagFloat, &std::get<2>(raw), 8);
+        break;
+      case 3: {
+        const std::string& t = std::get<3>(raw);
+        const std::uint32_t n = static_cast<std::uint32_t>(t.size());
+        PackBytes(kTagText, &n, 4);
+        packed.insert(packed.end(), t.begin(), t.end());
+        break;
+      }
+      case 4:
+        PackBytes(kTagDateTime, &std::get<4>(raw), 8);
+        break;
+      default:
+        PackNull();
+        break;
+    }
+  }
+
+  // The values of the current row.
+  const std::vector<Value>& CurrentRow() const {
+    if (unpacked == current) return row;
+    row.resize(columns.size());
+    const char* p = packed.data() + rowStart[static_cast<std::size_t>(current)];
+    for (Value& v : row) {
+      const char tag = *p++;
+      switch (tag) {
+        case kTagInt: {
+          std::int64_t x;
+          std::memcpy(&x, p, 8);
+          p += 8;
+          v = Value::FromInt(x);
+          break;
+        }
+        case kTagFloat: {
+          double x;
+          std::memcpy(&x, p, 8);
+          p += 8;
+          v = Value::FromFloat(x);
+          break;
+        }
+        case kTagDateTime: {
+          double x;
+          std::memcpy(&x, p, 8);
+          p += 8;
+          v = Value::FromDateTime(x);
+          break;
+        }
+        case kTagText: {
+          std::uint32_t n;
+          std::memcpy(&n, p, 4);
+          p += 4;
+          v = Value::FromText(std::string(p, n));
+          p += n;
+          break;
+        }
+        default:
+          v = Value();
+          break;
+      }
+    }
+    unpacked = current;
+    return row;
+  }
+
+  void ClearRows() {
+    packed.clear();
+    rowStart.clear();
+    unpacked = -1;
+    recordCount = 0;
+  }
+
+  // Appends the current output row to the packed rows.
   void StoreRow(FbClient& fb) {
+    rowStart.push_back(packed.size());
     for (const Column& c : columns) {
       if (*c.ind < 0 || c.kind == ColumnKind::Null) {
-        rows.emplace_back();
+        PackNull();
         continue;
       }
       const char* d = c.data;
       switch (c.kind) {
         case ColumnKind::Text:
-          rows.push_back(Value::FromText(std::string(d, static_cast<std::size_t>(c.len))));
+          Pack(Value::FromText(std::string(d, static_cast<std::size_t>(c.len))));
           break;
         case ColumnKind::Varying: {
           std::uint16_t len;
           std::memcpy(&len, d, 2);
-          rows.push_back(Value::FromText(std::string(d + 2, len)));
+          Pack(Value::FromText(std::string(d + 2, len)));
           break;
         }
         case ColumnKind::Short: {
           std::int16_t x;
           std::memcpy(&x, d, 2);
-          rows.push_back(Scaled(x, c.scale));
+          Pack(Scaled(x, c.scale));
           break;
         }
         case ColumnKind::Long: {
           std::int32_t x;
           std::memcpy(&x, d, 4);
-          rows.push_back(Scaled(x, c.scale));
+          Pack(Scaled(x, c.scale));
           break;
         }
         case ColumnKind::Int64: {
           std::int64_t x;
           std::memcpy(&x, d, 8);
-          rows.push_back(Scaled(x, c.scale));
+          Pack(Scaled(x, c.scale));
           break;
         }
         case ColumnKind::Float: {
           float x;
           std::memcpy(&x, d, 4);
-          rows.push_back(Value::FromFloat(x));
+          Pack(Value::FromFloat(x));
           break;
         }
         case ColumnKind::Double: {
           double x;
           std::memcpy(&x, d, 8);
-          rows.push_back(Value::FromFloat(x));
+          Pack(Value::FromFloat(x));
           break;
         }
         case ColumnKind::Timestamp: {
           ISC_TIMESTAMP ts;
           std::memcpy(&ts, d, sizeof ts);
-          rows.push_back(Value::FromDateTime(FromFbDateTime(ts.timestamp_date, ts.timestamp_time)));
+          Pack(Value::FromDateTime(FromFbDateTime(ts.timestamp_date, ts.timestamp_time)));
           break;
         }
         case ColumnKind::Date: {
           ISC_DATE x;
           std::memcpy(&x, d, sizeof x);
-          rows.push_back(Value::FromDateTime(FromFbDateTime(x, 0)));
+          Pack(Value::FromDateTime(FromFbDateTime(x, 0)));
           break;
         }
         case ColumnKind::Time: {
           ISC_TIME x;
           std::memcpy(&x, d, sizeof x);
-          rows.push_back(Value::FromDateTime(FromFbDateTime(kMjdOf18991230, x)));
+          Pack(Value::FromDateTime(FromFbDateTime(kMjdOf18991230, x)));
           break;
         }
         case ColumnKind::Blob: {
           ISC_QUAD id;
           std::memcpy(&id, d, sizeof id);
-          rows.push_back(Value::FromText(ReadBlob(fb, id)));
+          Pack(Value::FromText(ReadBlob(fb, id)));
           break;
         }
         case ColumnKind::Boolean:
-          rows.push_back(Value::FromInt(*d ? 1 : 0));
+          Pack(Value::FromInt(*d ? 1 : 0));
           break;
         case ColumnKind::Null:
-          rows.emplace_back();
+          PackNull();
           break;
       }
     }
@@ -827,8 +921,7 @@ struct Query::Impl {
     FbClient& fb = Client();
     EnsureTransaction();
     if (!Prepared()) Prepare(fb);
-    rows.clear();
-    recordCount = 0;
+    ClearRows();
     current = 0;
     active = false;
     rowsAffected = -1;
@@ -838,7 +931,6 @@ struct Query::Impl {
     XSQLDA* inDa = occurrences.empty() ? nullptr : in.da();
     if (stmtType == isc_info_sql_stmt_exec_procedure && out.da()->sqld > 0) {
       if (fb.dsql_execute2(st, trh, &stmt, kDialect, inDa, out.da())) fb.Raise(st);
-      rows.reserve(columns.size());
       StoreRow(fb);
     } else {
       if (fb.dsql_execute(st, trh, &stmt, kDialect, inDa)) fb.Raise(st);
@@ -855,8 +947,7 @@ struct Query::Impl {
         } catch (...) {
           ISC_STATUS_ARRAY st2{};
           fb.dsql_free_statement(st2, &stmt, DSQL_close);
-          rows.clear();
-          recordCount = 0;
+          ClearRows();
           throw;
         }
         if (fb.dsql_free_statement(st, &stmt, DSQL_close)) fb.Raise(st);
@@ -906,8 +997,7 @@ void Query::Open() { impl_->Run(); }
 void Query::ExecSQL() { impl_->Run(); }
 
 void Query::Close() {
-  impl_->rows.clear();
-  impl_->recordCount = 0;
+  impl_->ClearRows();
   impl_->current = 0;
   impl_->active = false;
 }
@@ -926,7 +1016,7 @@ const Value& Query::FieldByName(std::string_view name) const {
     throw EDatabaseError("Field '" + std::string(name) + "' not found");
   if (impl_->current >= impl_->recordCount)
     throw EDatabaseError("No current record for field '" + std::string(name) + "'");
-  return impl_->rows[static_cast<std::size_t>(impl_->current) * impl_->columns.size() + it->second];
+  return impl_->CurrentRow()[it->second];
 }
 
 bool Query::HasField(std::string_view name) const {
@@ -944,7 +1034,7 @@ std::string Query::FieldName(int index) const {
 const Value& Query::Field(int index) const {
   if (index < 0 || index >= FieldCount()) throw EDatabaseError("Field index out of range");
   if (impl_->current >= impl_->recordCount) throw EDatabaseError("No current record");
-  return impl_->rows[static_cast<std::size_t>(impl_->current) * impl_->columns.size() + index];
+  return impl_->CurrentRow()[static_cast<std::size_t>(index)];
 }
 
 std::int64_t Query::RowsAffected() const {
