@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 # Packages for the Linux build, the tests and the embedded demo database.
 PKGS=(cmake g++ make pkg-config libgtest-dev googletest
       firebird3.0-server-core firebird3.0-server firebird3.0-utils firebird-dev libfbclient2
-      nlohmann-json3-dev libxml2-dev xz-utils)
+      nlohmann-json3-dev libpugixml-dev xz-utils)
 # Packages for the 32-bit Windows build and its tests under Wine.
 WIN_PKGS=(g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth zip)
 

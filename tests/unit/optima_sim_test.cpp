@@ -339,11 +339,13 @@ TEST_F(OptimaSim, ImportFailures) {
       {"no payer", W("<?xml version=\"1.0\" encoding=\"windows-1250\"?>"
                      "<ROOT xmlns=\"http://www.cdn.com.pl/optima/dokument\"><DOKUMENT/></ROOT>"),
        "kodu płatnika"},
+      {"two roots", DocumentXml("BAŁTYK", {"PL"}) + "<ROOT/>", "jednego elementu"},
+      {"encoding", W("<?xml version=\"1.0\" encoding=\"koi8-r\"?><ROOT/>"), "kodowanie koi8-r"},
       // An entity defined in the file is not expanded, nor fetched.
       {"entity", W("<?xml version=\"1.0\"?><!DOCTYPE ROOT [<!ENTITY x SYSTEM \"/etc/hostname\">]>"
                    "<ROOT xmlns=\"http://www.cdn.com.pl/optima/dokument\"><DOKUMENT><NAGLOWEK>"
                    "<PLATNIK><KOD>&x;</KOD></PLATNIK></NAGLOWEK></DOKUMENT></ROOT>"),
-       "kontrahenta o kodzie  ("},
+       "kontrahenta o kodzie &x; ("},
   };
   Order order(*automation);
   auto import = automation->CreateImport();

@@ -22,10 +22,9 @@
 #include <utility>
 #include <vector>
 
-#include <libxml/SAX2.h>
-#include <libxml/encoding.h>
-#include <libxml/parser.h>
-#include <libxml/tree.h>
+#include <cctype>
+
+#include <pugixml.hpp>
 #include <nlohmann/json.hpp>
 
 #include "common/encoding.h"
@@ -503,189 +502,39 @@ struct ImportedDocument {
   std::vector<std::string> products;
 };
 
-struct XmlParserFree {
-  void operator()(xmlParserCtxt* ctxt) const { xmlFreeParserCtxt(ctxt); }
-};
-
-std::string_view XmlName(const xmlChar* name) {
-  return name ? std::string_view(reinterpret_cast<const char*>(name)) : std::string_view();
+// The encoding named by the file's XML declaration, in lower case; empty
+// when the file has no declaration or names none. The parser checks the
+// declaration itself; this only chooses how the bytes are read.
+std::string DeclaredEncoding(const std::string& content) {
+  if (content.compare(0, 5, "<?xml") != 0) return {};
+  const std::size_t end = content.find("?>");
+  if (end == std::string::npos) return {};
+  const std::string decl = content.substr(0, end);
+  std::size_t at = decl.find("encoding");
+  if (at == std::string::npos) return {};
+  at = decl.find_first_of("\"'", at);
+  if (at == std::string::npos) return {};
+  const std::size_t close = decl.find(decl[at], at + 1);
+  if (close == std::string::npos) return {};
+  std::string name = decl.substr(at + 1, close - at - 1);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
 }
 
-// Windows-1250 to UTF-8 for the parser, by table, in place of the system's
-// converter: opening that converter for every file costs more than the parse.
-// The five bytes the code page leaves undefined are read as the C1 controls
-// of the same number, as Windows reads them.
-struct Cp1250Table {
-  unsigned char bytes[256][3];
-  unsigned char length[256];
-  Cp1250Table() {
-    for (int b = 0; b < 256; ++b) {
-      const std::string utf8 = Cp1250ToUtf8(std::string(1, static_cast<char>(b)));
-      length[b] = static_cast<unsigned char>(std::min<std::size_t>(utf8.size(), 3));
-      for (std::size_t i = 0; i < length[b]; ++i) bytes[b][i] = static_cast<unsigned char>(utf8[i]);
-    }
-  }
-};
-
-int Cp1250ToUtf8Input(unsigned char* out, int* outlen, const unsigned char* in, int* inlen) {
-  static const Cp1250Table table;
-  int o = 0;
-  int i = 0;
-  while (i < *inlen) {
-    // Plain ASCII goes across eight bytes at a time.
-    while (i + 8 <= *inlen && o + 8 <= *outlen) {
-      std::uint64_t eight;
-      std::memcpy(&eight, in + i, 8);
-      if ((eight & 0x8080808080808080ull) != 0) break;
-      std::memcpy(out + o, &eight, 8);
-      i += 8;
-      o += 8;
-    }
-    if (i >= *inlen) break;
-    const unsigned char b = in[i];
-    const int n = table.length[b];
-    if (o + n > *outlen) break;
-    for (int k = 0; k < n; ++k) out[o + k] = table.bytes[b][k];
-    o += n;
-    ++i;
-  }
-  *outlen = o;
-  *inlen = i;
-  return o;
+// The text inside an element (its character data, entities resolved), in
+// UTF-8.
+std::string ElementText(const pugi::xml_node& node, bool cp1250) {
+  std::string text;
+  for (const pugi::xml_node& child : node.children())
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) text += child.value();
+  return cp1250 ? Cp1250ToUtf8(text) : text;
 }
-
-// Registers the converter once; the parser finds it by the name a file
-// declares (in any letter case).
-void UseCp1250Converter() {
-  static const bool registered = [] {
-    xmlInitParser();
-    return xmlNewCharEncodingHandler("windows-1250", Cp1250ToUtf8Input, nullptr) != nullptr;
-  }();
-  (void)registered;
-}
-
-// What an import takes from a document file, gathered while it is parsed
-// (no tree is built): per document of the root, the first NUMER_PELNY of its
-// first NAGLOWEK, the KOD of that header's first PLATNIK, and for every
-// POZYCJA of its first POZYCJE the KOD of the item's first TOWAR, each the
-// whole text inside that element. Only elements of the document namespace
-// count.
-class DocumentScan {
- public:
-  struct Found {
-    ImportedDocument document;
-    bool payer = false;
-    bool everyItemCoded = true;
-  };
-
-  bool rootOk = false;
-  std::vector<Found> documents;
-
-  // The callbacks get the parser, as the parser's own handlers need it; the
-  // scan rides in its private pointer.
-  static void OnStart(void* ctxt, const xmlChar* localname, const xmlChar*, const xmlChar* uri, int,
-                      const xmlChar**, int, int, const xmlChar**) {
-    Of(ctxt).Start(XmlName(localname), XmlName(uri));
-  }
-  static void OnEnd(void* ctxt, const xmlChar*, const xmlChar*, const xmlChar*) { Of(ctxt).End(); }
-  static void OnText(void* ctxt, const xmlChar* text, int len) {
-    DocumentScan& scan = Of(ctxt);
-    if (scan.target_) scan.target_->append(reinterpret_cast<const char*>(text), static_cast<std::size_t>(len));
-  }
-
- private:
-  static DocumentScan& Of(void* ctxt) {
-    return *static_cast<DocumentScan*>(static_cast<xmlParserCtxt*>(ctxt)->_private);
-  }
-
-  enum class Role { Other, Root, Document, Header, Number, Payer, PayerCode, Items, Item, Product, ProductCode };
-  struct Frame {
-    Role role;
-    bool seenHeader = false, seenNumber = false, seenPayer = false, seenCode = false, seenItems = false,
-         seenProduct = false, itemCoded = false;
-  };
-
-  // Marks the first child of a name; later ones of the same name count as
-  // other elements.
-  static bool First(bool& seen) {
-    if (seen) return false;
-    seen = true;
-    return true;
-  }
-
-  void Start(std::string_view name, std::string_view uri) {
-    const bool ours = uri == kDocumentNamespace;
-    Role role = Role::Other;
-    if (stack_.empty()) {
-      rootOk = ours && name == "ROOT";
-      role = Role::Root;
-    } else if (ours) {
-      Frame& parent = stack_.back();
-      switch (parent.role) {
-        case Role::Root:
-          if (rootOk && name == "DOKUMENT") {
-            role = Role::Document;
-            documents.emplace_back();
-          }
-          break;
-        case Role::Document:
-          if (name == "NAGLOWEK" && First(parent.seenHeader)) role = Role::Header;
-          if (name == "POZYCJE" && First(parent.seenItems)) role = Role::Items;
-          break;
-        case Role::Header:
-          if (name == "NUMER_PELNY" && First(parent.seenNumber)) role = Role::Number;
-          if (name == "PLATNIK" && First(parent.seenPayer)) role = Role::Payer;
-          break;
-        case Role::Payer:
-          if (name == "KOD" && First(parent.seenCode)) role = Role::PayerCode;
-          break;
-        case Role::Items:
-          if (name == "POZYCJA") {
-            role = Role::Item;
-            documents.back().document.products.emplace_back();
-          }
-          break;
-        case Role::Item:
-          if (name == "TOWAR" && First(parent.seenProduct)) role = Role::Product;
-          break;
-        case Role::Product:
-          if (name == "KOD" && First(parent.seenCode)) role = Role::ProductCode;
-          break;
-        default:
-          break;
-      }
-    }
-    // The three texts sit where no other role can start, so one is read at
-    // a time.
-    if (role == Role::Number) target_ = &documents.back().document.number;
-    if (role == Role::PayerCode) {
-      documents.back().payer = true;
-      target_ = &documents.back().document.payer;
-    }
-    if (role == Role::ProductCode) {
-      stack_[stack_.size() - 2].itemCoded = true;  // the item above its TOWAR
-      target_ = &documents.back().document.products.back();
-    }
-    if (role == Role::Number || role == Role::PayerCode || role == Role::ProductCode) targetDepth_ = stack_.size();
-    stack_.push_back(Frame{role});
-  }
-
-  void End() {
-    if (stack_.empty()) return;
-    const Frame frame = stack_.back();
-    stack_.pop_back();
-    if (target_ && stack_.size() == targetDepth_) target_ = nullptr;
-    if (frame.role == Role::Item && !frame.itemCoded) documents.back().everyItemCoded = false;
-  }
-
-  std::vector<Frame> stack_;
-  std::string* target_ = nullptr;
-  std::size_t targetDepth_ = 0;
-};
 
 // Reads an import file: well-formed XML in the encoding it declares, with the
 // document format's root; the payer's code and the items' product codes of
-// every document in it.
+// every document in it. Elements count when they are in the document
+// namespace: the root's default namespace, or the root's own prefix bound to
+// it.
 std::vector<ImportedDocument> ReadDocumentFile(const fs::path& file) {
   const std::string name = PathUtf8(file);
   std::string content;
@@ -703,51 +552,64 @@ std::vector<ImportedDocument> ReadDocumentFile(const fs::path& file) {
       content.append(buf, static_cast<std::size_t>(n));
     }
   }
-  if (content.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
-    Fail("Plik " + name + " jest za duży");
 
-  UseCp1250Converter();
-  // The parser's own handlers keep the document type and its entities; the
-  // elements and their texts come to the scan, and entity references are
-  // left unexpanded, as a tree would keep them.
-  xmlSAXHandler sax{};
-  xmlSAXVersion(&sax, 2);
-  sax.startElementNs = &DocumentScan::OnStart;
-  sax.endElementNs = &DocumentScan::OnEnd;
-  sax.characters = &DocumentScan::OnText;
-  sax.ignorableWhitespace = &DocumentScan::OnText;
-  sax.cdataBlock = &DocumentScan::OnText;
-  sax.reference = nullptr;
-  sax.comment = nullptr;
-  sax.processingInstruction = nullptr;
-  DocumentScan scan;
-  // No network, no entity expansion, no DTD loading: the file is data only.
-  const std::unique_ptr<xmlParserCtxt, XmlParserFree> ctxt(
-      xmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, nullptr));
-  if (!ctxt) Fail("Brak pamięci na odczyt pliku " + name);
-  ctxt->_private = &scan;
-  xmlCtxtUseOptions(ctxt.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  const int parsed = xmlParseChunk(ctxt.get(), content.data(), static_cast<int>(content.size()), 1);
-  xmlFreeDoc(ctxt->myDoc);  // only the document type, if any
-  ctxt->myDoc = nullptr;
-  if (parsed != 0 || !ctxt->wellFormed) {
-    std::string why = "błąd składni";
-    if (const xmlError* error = xmlCtxtGetLastError(ctxt.get()); error && error->message) {
-      why = error->message;
-      while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) why.pop_back();
-      why += " (wiersz " + std::to_string(error->line) + ")";
-    }
-    Fail("Plik " + name + " nie jest poprawnym dokumentem XML: " + why);
+  // Windows-1250 text is parsed as it stands: the markup is ASCII, so only
+  // the few texts taken out of the file need converting.
+  const std::string encoding = DeclaredEncoding(content);
+  const bool cp1250 = encoding == "windows-1250" || encoding == "cp1250";
+  pugi::xml_encoding parseAs = pugi::encoding_utf8;
+  if (encoding == "iso-8859-1" || encoding == "latin1") {
+    parseAs = pugi::encoding_latin1;
+  } else if (!cp1250 && !encoding.empty() && encoding != "utf-8" && encoding != "utf8") {
+    Fail("Plik " + name + " nie jest poprawnym dokumentem XML: nieobsługiwane kodowanie " + encoding);
   }
-  if (!scan.rootOk)
+
+  // Only the predefined entities and character references are resolved; a
+  // document type is skipped, so nothing outside the file is ever read.
+  pugi::xml_document doc;
+  const pugi::xml_parse_result parsed = doc.load_buffer_inplace(
+      content.data(), content.size(), pugi::parse_default | pugi::parse_declaration, parseAs);
+  if (!parsed) {
+    Fail("Plik " + name + " nie jest poprawnym dokumentem XML: " + parsed.description() + " (bajt " +
+         std::to_string(parsed.offset) + ")");
+  }
+  // One root element, and nothing but markup around it.
+  int roots = 0;
+  for (const pugi::xml_node& top : doc.children()) {
+    if (top.type() == pugi::node_element) ++roots;
+    if (top.type() == pugi::node_pcdata || top.type() == pugi::node_cdata)
+      Fail("Plik " + name + " nie jest poprawnym dokumentem XML: tekst poza elementem głównym");
+  }
+  if (roots != 1) Fail("Plik " + name + " nie jest poprawnym dokumentem XML: oczekiwano jednego elementu głównego");
+
+  const pugi::xml_node root = doc.document_element();
+  const std::string rootName = root.name();
+  const std::size_t colon = rootName.find(':');
+  const std::string prefix = colon == std::string::npos ? std::string() : rootName.substr(0, colon + 1);
+  const std::string binding = prefix.empty() ? "xmlns" : "xmlns:" + prefix.substr(0, prefix.size() - 1);
+  if (rootName != prefix + "ROOT" || std::string(root.attribute(binding.c_str()).value()) != kDocumentNamespace)
     Fail("Plik " + name + " nie jest dokumentem Optimy: oczekiwano elementu ROOT w przestrzeni nazw " +
          kDocumentNamespace);
+  // Element names with the root's prefix; kept as named strings, since the
+  // parser's child ranges hold on to the name they were given.
+  const std::string kDokument = prefix + "DOKUMENT", kNaglowek = prefix + "NAGLOWEK",
+                    kNumer = prefix + "NUMER_PELNY", kPlatnik = prefix + "PLATNIK", kKod = prefix + "KOD",
+                    kPozycje = prefix + "POZYCJE", kPozycja = prefix + "POZYCJA", kTowar = prefix + "TOWAR";
 
   std::vector<ImportedDocument> documents;
-  for (DocumentScan::Found& found : scan.documents) {
-    if (!found.payer) Fail("Plik " + name + ": dokument bez kodu płatnika (NAGLOWEK/PLATNIK/KOD)");
-    if (!found.everyItemCoded) Fail("Plik " + name + ": pozycja dokumentu bez kodu towaru (TOWAR/KOD)");
-    documents.push_back(std::move(found.document));
+  for (const pugi::xml_node& d : root.children(kDokument.c_str())) {
+    ImportedDocument document;
+    const pugi::xml_node header = d.child(kNaglowek.c_str());
+    if (const pugi::xml_node number = header.child(kNumer.c_str())) document.number = ElementText(number, cp1250);
+    const pugi::xml_node payerCode = header.child(kPlatnik.c_str()).child(kKod.c_str());
+    if (!payerCode) Fail("Plik " + name + ": dokument bez kodu płatnika (NAGLOWEK/PLATNIK/KOD)");
+    document.payer = ElementText(payerCode, cp1250);
+    for (const pugi::xml_node& item : d.child(kPozycje.c_str()).children(kPozycja.c_str())) {
+      const pugi::xml_node code = item.child(kTowar.c_str()).child(kKod.c_str());
+      if (!code) Fail("Plik " + name + ": pozycja dokumentu bez kodu towaru (TOWAR/KOD)");
+      document.products.push_back(ElementText(code, cp1250));
+    }
+    documents.push_back(std::move(document));
   }
   if (documents.empty()) Fail("Plik " + name + " nie zawiera dokumentu (ROOT/DOKUMENT)");
   return documents;
