@@ -261,8 +261,7 @@ void TDM::Notify(std::int32_t code, std::int32_t value, const std::string& text)
   if (code == kNoticeProgress) {
     log_.SetProgress(value);
   } else {
-    log_.AddLog(std::string(EventName(code)) + "(" + std::to_string(value) + ", \"" +
-                std::string(notice.Text, notice.TextLength) + "\")");
+    log_.AddLog(NoticeLogText(notice));
   }
 }
 

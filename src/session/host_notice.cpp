@@ -24,4 +24,9 @@ std::string_view EventName(std::int32_t code) {
   return kNames[static_cast<std::size_t>(code)];
 }
 
+std::string NoticeLogText(const HostNotice& notice) {
+  return std::string(EventName(notice.Code)) + "(" + std::to_string(notice.Value) + ", \"" +
+         std::string(notice.Text, notice.TextLength) + "\")";
+}
+
 }  // namespace trelvex

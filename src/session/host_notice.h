@@ -1,6 +1,7 @@
 #pragma once
 // Host notifications: a fixed 264-byte record sent to the host window.
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace trelvex {
@@ -30,6 +31,9 @@ HostNotice MakeHostNotice(std::int32_t code, std::int32_t value, std::string_vie
 // Event name of a code for the log ("START", "POSTĘP" ...); empty for codes
 // outside 0..8.
 std::string_view EventName(std::int32_t code);
+// The log line that mirrors a notification: the event name, then the value
+// and the record's text in parentheses, e.g. LOG(0, "Koniec pracy").
+std::string NoticeLogText(const HostNotice& notice);
 
 // The link to the host window; each platform implements it.
 class IHostLink {

@@ -87,8 +87,7 @@ void TEWForm::Go() {
       HostNotice notice = MakeHostNotice(code, value, text);
       std::int64_t hostWnd = StrToInt64Def(SwitchValue("HANDLE"), 0);
       if (hostWnd != 0) host_.Send(hostWnd, notice);
-      AddLog(std::string(EventName(code)) + "(" + std::to_string(value) + ", \"" +
-             std::string(notice.Text, notice.TextLength) + "\")");
+      AddLog(NoticeLogText(notice));
     } catch (...) {
       // A notification that cannot be delivered is not an error of the pass.
     }
