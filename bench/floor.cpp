@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <exception>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -262,12 +263,13 @@ struct Floor {
   explicit Floor(trelvex::db::Database& db)
       : main(db), locks(db), queueT(db), zamT(db),
         headStatus(main, kHeadStatusSql), itemStatus(main, kItemStatusSql),
-        message(main, kMessageSql), lock(locks, kLockSql), release(locks, kReleaseSql),
-        zamHead(zamT, trelvex::kZamHeadSql), zamDetail(zamT, trelvex::kZamDetailSql),
-        zamUpdate(zamT, trelvex::kZamHeadUpdateSql) {}
+        message(main, kMessageSql), lock(locks, kLockSql), release(locks, kReleaseSql) {}
 
   Transaction main, locks, queueT, zamT;
-  Query headStatus, itemStatus, message, lock, release, zamHead, zamDetail, zamUpdate;
+  Query headStatus, itemStatus, message, lock, release;
+  // The worker's order module is new for every request, with statements of
+  // its own; the floor prepares these three per request as well.
+  std::unique_ptr<Query> zamHeadQ, zamDetailQ, zamUpdateQ;
   std::int32_t opcje = 0;
   std::string katalog;
 
@@ -334,19 +336,19 @@ struct Floor {
     ItemStatus(itemId, 1, "");
     const std::int32_t lockId = Lock(orderId);
     if (lockId == -1) throw trelvex::Exception("order " + std::to_string(orderId) + " is locked");
-    zamDetail.Close();
-    zamDetail.SetInteger("IDHEAD", orderId);
-    zamDetail.Open();
-    SaveFile(katalog + "/" + std::to_string(orderId) + ".xml", Document(zamHead, zamDetail));
-    zamDetail.Close();
-    zamUpdate.SetInteger("ID", orderId);
-    zamUpdate.SetInteger("STATUS", 1);
-    zamUpdate.SetInteger("STAN", 1);
-    zamUpdate.SetDateTime("DATAAKCEPTACJI", zamHead.FieldByName("DATAAKCEPTACJI").AsDateTime());
-    zamUpdate.ExecSQL();
+    zamDetailQ->Close();
+    zamDetailQ->SetInteger("IDHEAD", orderId);
+    zamDetailQ->Open();
+    SaveFile(katalog + "/" + std::to_string(orderId) + ".xml", Document(*zamHeadQ, *zamDetailQ));
+    zamDetailQ->Close();
+    zamUpdateQ->SetInteger("ID", orderId);
+    zamUpdateQ->SetInteger("STATUS", 1);
+    zamUpdateQ->SetInteger("STAN", 1);
+    zamUpdateQ->SetDateTime("DATAAKCEPTACJI", zamHeadQ->FieldByName("DATAAKCEPTACJI").AsDateTime());
+    zamUpdateQ->ExecSQL();
     Release(lockId);
 
-    const std::string quoted = "\"" + Str(zamHead, "NUMERSTR") + "\" dla \"" + Str(zamHead, "SKROTNAZWY") + "\"";
+    const std::string quoted = "\"" + Str(*zamHeadQ, "NUMERSTR") + "\" dla \"" + Str(*zamHeadQ, "SKROTNAZWY") + "\"";
     const std::string text = "Eksport zam\xF3wienia " + quoted + " do Optimy zako\xF1" "czono powodzeniem.";
     ItemStatus(itemId, 2, text);
     if (opcje & 4) {
@@ -357,23 +359,26 @@ struct Floor {
 
   std::int64_t Request(std::int32_t requestId) {
     HeadStatus(requestId, 1, "", "");
+    zamHeadQ = std::make_unique<Query>(zamT, trelvex::kZamHeadSql);
+    zamDetailQ = std::make_unique<Query>(zamT, trelvex::kZamDetailSql);
+    zamUpdateQ = std::make_unique<Query>(zamT, trelvex::kZamHeadUpdateSql);
     zamT.Start();
-    zamHead.Close();
-    zamHead.SetInteger("IDEKSPHEAD", requestId);
-    zamHead.Open();
-    const int total = zamHead.RecordCount();
-    const std::string requester = zamHead.Eof() ? std::string() : Str(zamHead, "EKSPOPERATOR");
+    zamHeadQ->Close();
+    zamHeadQ->SetInteger("IDEKSPHEAD", requestId);
+    zamHeadQ->Open();
+    const int total = zamHeadQ->RecordCount();
+    const std::string requester = zamHeadQ->Eof() ? std::string() : Str(*zamHeadQ, "EKSPOPERATOR");
     std::string log;
     std::int64_t done = 0;
-    for (zamHead.First(); !zamHead.Eof(); zamHead.Next()) {
-      const std::string text = Order(zamHead.FieldByName("ID").AsInteger(),
-                                     zamHead.FieldByName("IDZAMHEAD").AsInteger(),
-                                     zamHead.FieldByName("EIDOPERATORA").AsInteger());
+    for (zamHeadQ->First(); !zamHeadQ->Eof(); zamHeadQ->Next()) {
+      const std::string text = Order(zamHeadQ->FieldByName("ID").AsInteger(),
+                                     zamHeadQ->FieldByName("IDZAMHEAD").AsInteger(),
+                                     zamHeadQ->FieldByName("EIDOPERATORA").AsInteger());
       ++done;
       if (!log.empty()) log += "\r\n";
-      log += std::to_string(done) + "/" + std::to_string(total) + " \"" + Str(zamHead, "NUMERSTR") + "\" " + text;
+      log += std::to_string(done) + "/" + std::to_string(total) + " \"" + Str(*zamHeadQ, "NUMERSTR") + "\" " + text;
     }
-    zamHead.Close();
+    zamHeadQ->Close();
     zamT.Commit();
     const std::string summary = "Zlecenie z " + trelvex::DateTimeToText(trelvex::Now()) + " od " +
                                 requester + " zako\xF1" "czono powodzeniem. Przetworzono " +
