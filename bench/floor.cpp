@@ -22,53 +22,17 @@
 #include "common/error.h"
 #include "db/database.h"
 #include "export/eksporter.h"
+#include "session/statements.h"
 
 namespace {
 
 using trelvex::db::Query;
 using trelvex::db::Transaction;
 
-// The queue's statements, as the worker sends them.
-constexpr const char* kKonfSql = "SELECT E.* FROM EKSPKONF E WHERE E.ID = :ID";
-
-constexpr const char* kQueueSql =
-    "SELECT\n"
-    "  EH.ID, EH.DATA,\n"
-    "  CASE WHEN\n"
-    "    (WAZNOSC = 0) OR\n"
-    "    CURRENT_TIMESTAMP - EH.DATA < WAZNOSC\n"
-    "  THEN 1 ELSE 0 END WAZNY,\n"
-    "  EH.ILOSCPOZYCJI,\n"
-    "  EH.IDOPERATORA,\n"
-    "  (SELECT COUNT(ED.ID) FROM EKSPDETAIL ED WHERE ED.IDEKSPHEAD = EH.ID) ILOSCPOZYCJI2,\n"
-    "  O.IMIE || ' ' || O.NAZWISKO OPERATOR\n"
-    "FROM EKSPHEAD EH\n"
-    "JOIN EKSPKONF EK ON EK.ID = EH.IDEKSPKONF\n"
-    "LEFT JOIN OPERATOR O ON O.ID = EH.IDOPERATORA\n"
-    "WHERE EH.IDEKSPKONF = :IDEKSPKONF\n"
-    "  AND EH.STATUS = 0\n"
-    "ORDER BY EH.DATA";
-
-constexpr const char* kHeadStatusSql =
-    "UPDATE EKSPHEAD SET\n"
-    "  STATUS = :STATUS,\n"
-    "  STATUSINFO = :STATUSINFO,\n"
-    "  LOG = :LOG,\n"
-    "  DATASTART = CASE WHEN CAST(:STATUS AS INTEGER) > 0 AND DATASTART = '30.12.1899' "
-    "THEN CURRENT_TIMESTAMP ELSE DATASTART END,\n"
-    "  DATAKONIEC = CASE WHEN CAST(:STATUS AS INTEGER) > 1  THEN CURRENT_TIMESTAMP ELSE DATAKONIEC END\n"
-    "WHERE ID = :ID";
-
-constexpr const char* kItemStatusSql =
-    "UPDATE EKSPDETAIL SET\n"
-    "  STATUS = :STATUS,\n"
-    "  STATUSINFO = :STATUSINFO,\n"
-    "  NUMERDOK = :NUMERDOK\n"
-    "WHERE ID = :ID";
-
+// The queue's statements are the session's own (session/statements.h); the
+// two procedure calls name their parameters in their declared order.
 constexpr const char* kLockSql =
     "EXECUTE PROCEDURE SP_ZALOZBLOKADE :ATYPOBIEKTU, :AIDOBIEKTU, :AIDSESJI";
-constexpr const char* kReleaseSql = "DELETE FROM BLOKADY WHERE IDBLOKADY=:ID";
 constexpr const char* kMessageSql =
     "EXECUTE PROCEDURE SP_DODAJWIADOMOSC :AIDOPERATORA, :AIDTYPU, :AIDADRESATA, :AIDGRUPY, "
     ":APRIORYTET, :ADATAAKTYWACJI, :AIDOBIEKTU, :ATEMAT, :ATRESC, :AIDTABELI, :AIDRODZAJU";
@@ -262,8 +226,8 @@ void SaveFile(const std::string& path, const std::string& bytes) {
 struct Floor {
   explicit Floor(trelvex::db::Database& db)
       : main(db), locks(db), queueT(db), zamT(db),
-        headStatus(main, kHeadStatusSql), itemStatus(main, kItemStatusSql),
-        message(main, kMessageSql), lock(locks, kLockSql), release(locks, kReleaseSql) {}
+        headStatus(main, trelvex::kEkspHeadUSql), itemStatus(main, trelvex::kEkspDetailUSql),
+        message(main, kMessageSql), lock(locks, kLockSql), release(locks, trelvex::kUsunBlokadeSql) {}
 
   Transaction main, locks, queueT, zamT;
   Query headStatus, itemStatus, message, lock, release;
@@ -404,7 +368,7 @@ int main(int argc, char** argv) {
     {
       Floor f(db);
       f.main.Start();
-      Query konf(f.main, kKonfSql);
+      Query konf(f.main, trelvex::kEkspKonfSql);
       konf.SetInteger("ID", std::atoi(argv[2]));
       konf.Open();
       if (konf.Eof()) throw trelvex::Exception("no configuration " + std::string(argv[2]));
@@ -414,7 +378,7 @@ int main(int argc, char** argv) {
       f.main.Commit();
 
       f.queueT.Start();
-      Query queue(f.queueT, kQueueSql);
+      Query queue(f.queueT, trelvex::kEkspHeadSql);
       queue.SetInteger("IDEKSPKONF", std::atoi(argv[2]));
       queue.Open();
       for (queue.First(); !queue.Eof(); queue.Next()) {

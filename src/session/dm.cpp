@@ -6,6 +6,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "session/dm.h"
+#include "session/statements.h"
 #include "shell/switches.h"
 
 namespace trelvex {
@@ -14,14 +15,12 @@ bool StayOpen = false;
 std::int32_t LogLevel = 0;
 TDM* DM = nullptr;
 
-namespace {
-
-constexpr const char* kEkspKonfSql =
+const char* const kEkspKonfSql =
     "SELECT E.*\n"
     "FROM EKSPKONF E\n"
     "WHERE E.ID = :ID";
 
-constexpr const char* kEkspHeadSql =
+const char* const kEkspHeadSql =
     "SELECT\n"
     "  EH.ID, EH.DATA,\n"
     "  CASE WHEN\n"
@@ -41,7 +40,7 @@ constexpr const char* kEkspHeadSql =
 
 // Every SET expression sees the row's old values, so the stamps test the
 // status being written (the parameter), not the column.
-constexpr const char* kEkspHeadUSql =
+const char* const kEkspHeadUSql =
     "UPDATE EKSPHEAD SET\n"
     "  STATUS = :STATUS,\n"
     "  STATUSINFO = :STATUSINFO,\n"
@@ -51,14 +50,18 @@ constexpr const char* kEkspHeadUSql =
     "  DATAKONIEC = CASE WHEN CAST(:STATUS AS INTEGER) > 1  THEN CURRENT_TIMESTAMP ELSE DATAKONIEC END\n"
     "WHERE ID = :ID";
 
-constexpr const char* kEkspDetailUSql =
+const char* const kEkspDetailUSql =
     "UPDATE EKSPDETAIL SET\n"
     "  STATUS = :STATUS,\n"
     "  STATUSINFO = :STATUSINFO,\n"
     "  NUMERDOK = :NUMERDOK\n"
     "WHERE ID = :ID";
 
-constexpr const char* kUsunBlokadeSql = "DELETE FROM BLOKADY WHERE IDBLOKADY=:ID";
+const char* const kUsunBlokadeSql = "DELETE FROM BLOKADY WHERE IDBLOKADY=:ID";
+
+namespace {
+
+
 
 // Input parameters of a stored procedure in their declared order.
 constexpr const char* kProcParamsSql =
