@@ -638,6 +638,18 @@ void RequireActive(const LoginState& login) {
   if (!login.Active()) Fail("Sesja została zamknięta: aplikacja nie jest otwarta");
 }
 
+// The journal line of a late-bound call: the member, then the arguments
+// given (a missing optional argument is left out).
+void JournalCall(DirState& dir, const std::string& member, const std::vector<Variant>& args) {
+  std::string line = member;
+  for (const Variant& arg : args) {
+    if (std::holds_alternative<optima::Missing>(arg)) continue;
+    line += ' ';
+    line += VariantText(arg);
+  }
+  dir.Journal("Call", {line});
+}
+
 class Record : public optima::IDispatchObject, public std::enable_shared_from_this<Record> {
  public:
   Record(Kind kind, Json data, bool isNew, std::string code, std::shared_ptr<DirState> dir,
@@ -650,13 +662,7 @@ class Record : public optima::IDispatchObject, public std::enable_shared_from_th
         session_(session) {}
 
   Variant Call(const std::string& member, const std::vector<Variant>& args) override {
-    std::string line = member;
-    for (const Variant& arg : args) {
-      if (std::holds_alternative<optima::Missing>(arg)) continue;
-      line += ' ';
-      line += VariantText(arg);
-    }
-    dir_->Journal("Call", {line});
+    JournalCall(*dir_, member, args);
     const Member& m = FindMember(MembersOf(kind), member);
     dir_->CheckFail(m.name);
     if (m.type == MemberType::Address) return AddressObject();
@@ -738,13 +744,7 @@ class Collection : public optima::IDispatchObject {
       : kind_(kind), dir_(std::move(dir)), session_(session) {}
 
   Variant Call(const std::string& member, const std::vector<Variant>& args) override {
-    std::string line = member;
-    for (const Variant& arg : args) {
-      if (std::holds_alternative<optima::Missing>(arg)) continue;
-      line += ' ';
-      line += VariantText(arg);
-    }
-    dir_->Journal("Call", {line});
+    JournalCall(*dir_, member, args);
     if (!EqualsNoCase(member, "AddNew"))
       Fail("Obiekt nie obsługuje właściwości ani metody " + Cp1250ToUtf8(member));
     dir_->CheckFail("AddNew");
